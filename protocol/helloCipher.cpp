@@ -1,0 +1,117 @@
+#include "protocol/helloCipher.h"
+
+#include <cstring>
+
+namespace dorvane {
+
+const std::uint8_t kHelloSubstitution[256] = {
+    0x20, 0x89, 0xEF, 0xBC, 0x66, 0x7D, 0xDD, 0x48, 0xD4, 0x44, 0x51, 0x25, 0x56, 0xED, 0x93, 0x95,
+    0x46, 0xE5, 0x11, 0x7C, 0x73, 0xCF, 0x21, 0x14, 0x7A, 0x8F, 0x19, 0xD7, 0x33, 0xB7, 0x8A, 0x8E,
+    0x92, 0xD3, 0x6E, 0xAD, 0x01, 0xE4, 0xBD, 0x0E, 0x67, 0x4E, 0xA2, 0x24, 0xFD, 0xA7, 0x74, 0xFF,
+    0x9E, 0x2D, 0xB9, 0x32, 0x62, 0xA8, 0xFA, 0xEB, 0x36, 0x8D, 0xC3, 0xF7, 0xF0, 0x3F, 0x94, 0x02,
+    0xE0, 0xA9, 0xD6, 0xB4, 0x3E, 0x16, 0x75, 0x6C, 0x13, 0xAC, 0xA1, 0x9F, 0xA0, 0x2F, 0x2B, 0xAB,
+    0xC2, 0xAF, 0xB2, 0x38, 0xC4, 0x70, 0x17, 0xDC, 0x59, 0x15, 0xA4, 0x82, 0x9D, 0x08, 0x55, 0xFB,
+    0xD8, 0x2C, 0x5E, 0xB3, 0xE2, 0x26, 0x5A, 0x77, 0x28, 0xCA, 0x22, 0xCE, 0x23, 0x45, 0xE7, 0xF6,
+    0x1D, 0x6D, 0x4A, 0x47, 0xB0, 0x06, 0x3C, 0x91, 0x41, 0x0D, 0x4D, 0x97, 0x0C, 0x7F, 0x5F, 0xC7,
+    0x39, 0x65, 0x05, 0xE8, 0x96, 0xD2, 0x81, 0x18, 0xB5, 0x0A, 0x79, 0xBB, 0x30, 0xC1, 0x8B, 0xFC,
+    0xDB, 0x40, 0x58, 0xE9, 0x60, 0x80, 0x50, 0x35, 0xBF, 0x90, 0xDA, 0x0B, 0x6A, 0x84, 0x9B, 0x68,
+    0x5B, 0x88, 0x1F, 0x2A, 0xF3, 0x42, 0x7E, 0x87, 0x1E, 0x1A, 0x57, 0xBA, 0xB6, 0x9A, 0xF2, 0x7B,
+    0x52, 0xA6, 0xD0, 0x27, 0x98, 0xBE, 0x71, 0xCD, 0x72, 0x69, 0xE1, 0x54, 0x49, 0xA3, 0x63, 0x6F,
+    0xCC, 0x3D, 0xC8, 0xD9, 0xAA, 0x0F, 0xC6, 0x1C, 0xC0, 0xFE, 0x86, 0xEA, 0xDE, 0x07, 0xEC, 0xF8,
+    0xC9, 0x29, 0xB1, 0x9C, 0x5C, 0x83, 0x43, 0xF9, 0xF5, 0xB8, 0xCB, 0x09, 0xF1, 0x00, 0x1B, 0x2E,
+    0x85, 0xAE, 0x4B, 0x12, 0x5D, 0xD1, 0x64, 0x78, 0x4C, 0xD5, 0x10, 0x53, 0x04, 0x6B, 0x8C, 0x34,
+    0x3A, 0x37, 0x03, 0xF4, 0x61, 0xC5, 0xEE, 0xE3, 0x76, 0x31, 0x4F, 0xE6, 0xDF, 0xA5, 0x99, 0x3B,
+};
+
+namespace {
+
+std::uint32_t word(const std::uint8_t* key, int index) {
+    const std::uint8_t* p = key + 4 * index;
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Key bytes for one block: the table, its first four bytes mixed with the nonce.
+class KeyStream {
+public:
+    explicit KeyStream(const std::uint8_t nonce[4]) { std::memcpy(nonce_, nonce, 4); }
+    std::uint8_t next() {
+        const std::uint8_t k = index_ < 4 ? static_cast<std::uint8_t>(kHelloKeyTable[index_] ^ nonce_[index_])
+                                          : kHelloKeyTable[index_];
+        index_ = index_ == 14 ? 0 : static_cast<std::uint8_t>(index_ + 1);
+        return k;
+    }
+
+private:
+    std::uint8_t nonce_[4];
+    std::uint8_t index_ = 0;
+};
+
+}  // namespace
+
+void deriveIdentityBytes(const std::uint8_t k1[16], const std::uint8_t k2[16], const std::uint8_t k3[16],
+                         std::uint8_t out[7]) {
+    std::uint32_t a = word(k1, 0), b = word(k1, 3);
+    std::uint32_t x = (b >> 24) ^ a ^ word(k2, 1) ^ kKeyMixC1;
+    std::uint32_t y = (a >> 24) ^ b ^ word(k2, 2) ^ kKeyMixC2;
+    a = word(k2, 0);
+    b = word(k2, 3);
+    x = x ^ (b >> 24) ^ a ^ word(k3, 1) ^ kKeyMixC3;
+    y = y ^ (a >> 24) ^ b ^ word(k3, 2) ^ kKeyMixC4;
+    a = word(k3, 0);
+    b = word(k3, 3);
+    x = x ^ (b >> 24) ^ a ^ word(k1, 1) ^ kKeyMixC5;
+    y = y ^ (a >> 24) ^ b ^ word(k1, 2) ^ kKeyMixC6;
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(x >> (8 * i));
+    for (int i = 0; i < 3; ++i) out[4 + i] = static_cast<std::uint8_t>(y >> (8 * i));
+}
+
+bool buildIdentityBytes(const std::uint8_t* address, std::uint8_t mode, const IKeyStore* keys,
+                        std::uint8_t out[7]) {
+    if (address == nullptr) return false;
+    if (mode == 0) {
+        std::memcpy(out, address, 7);
+        return true;
+    }
+    if (mode != 1) return false;
+    std::uint8_t k1[16] = {}, k2[16] = {}, k3[16] = {};
+    if (keys != nullptr) {
+        keys->keyOf(address, KeyColumn::NwkSKey, k1);
+        keys->keyOf(address, KeyColumn::AppSKey, k2);
+        keys->keyOf(address, KeyColumn::AppKey, k3);
+    }
+    deriveIdentityBytes(k1, k2, k3, out);
+    return true;
+}
+
+void helloEncipher(std::uint8_t d[8], const std::uint8_t nonce[4]) {
+    KeyStream key(nonce);
+    const std::uint8_t* s = kHelloSubstitution;
+    for (int round = 0; round <= 8; ++round) {
+        for (int j = 0; j < 4; ++j) {
+            const std::uint8_t k = key.next();
+            d[4 + j] ^= s[static_cast<std::uint8_t>(k ^ d[j])];
+        }
+        if (round == 8) break;
+        std::uint8_t k = key.next();
+        d[1] ^= s[static_cast<std::uint8_t>(k ^ d[4])];
+        d[2] ^= s[static_cast<std::uint8_t>(d[4] ^ d[5])];
+        k = key.next();
+        d[3] ^= s[static_cast<std::uint8_t>(k ^ d[6])];
+        k = key.next();
+        d[0] ^= s[static_cast<std::uint8_t>(k ^ d[7])];
+    }
+}
+
+void buildHelloAnswerBlock(const std::uint8_t identity[7], std::uint8_t minutes, const std::uint8_t nonce[4],
+                           std::uint8_t out[8]) {
+    std::memcpy(out, identity, 7);
+    out[7] = minutes;
+    for (int i = 0; i < 4; ++i) {
+        out[i] ^= nonce[i];
+        out[4 + i] ^= nonce[i];
+    }
+    helloEncipher(out, nonce);
+}
+
+}  // namespace dorvane
