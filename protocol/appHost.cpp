@@ -106,6 +106,7 @@ void AppHost::cycleStep() {
         lostFrameDevice_ = -1;
         resendsForDevice_ = 0;
         std::memset(inProgressPolls_, 0, sizeof inProgressPolls_);
+        awaiting_ = kNothingAwaited;
         ports_.log->print(1, "SSTP - App Host : It's started  !!");
         drawTransferSeed();
         state_ = kTransferring;
@@ -323,6 +324,11 @@ bool AppHost::onAnswer(std::uint8_t type, std::uint8_t status, std::uint16_t val
         return false;
     }
     if (!answerFromServedDevice(mnemonic)) return false;
+    if (type != awaiting_) {
+        ports_.log->print(1, "SSTP - App Host : MSG %s RCV out of turn - dropped", mnemonic);
+        return false;
+    }
+    awaiting_ = kNothingAwaited;
     switch (type) {
     case kMsgHER: answerHer(status); break;
     case kMsgHES: answerHes(status); break;
@@ -366,6 +372,12 @@ bool AppHost::sendSeedRequest(std::uint8_t type, const std::uint8_t* destination
         payload[2] = static_cast<std::uint8_t>(masked >> 8);
         n = 3;
     }
+    return sendRequestTo(destination, type, payload, n);
+}
+
+bool AppHost::sendRequestTo(const std::uint8_t* destination, std::uint8_t type, const std::uint8_t* payload,
+                            std::uint8_t n) {
+    awaiting_ = type;
     return frames_.sckSendRequest(destination, type, 0, payload, n);
 }
 

@@ -170,6 +170,7 @@ private:
     void setCurrentStatus(std::uint8_t status);
     void wrappingAdvance();
     bool answerFromServedDevice(const char* mnemonic);
+    bool sendRequestTo(const std::uint8_t* destination, std::uint8_t type, const std::uint8_t* payload, std::uint8_t n);
 
     // Request handling
     bool handleHello(const std::uint8_t* payload, std::uint8_t length);
@@ -228,6 +229,11 @@ private:
     std::int32_t lostFrameDevice_ = -1;  // the device the two values above belong to
     std::uint32_t resendsForDevice_ = 0;
     std::uint16_t inProgressPolls_[kMaxDevices] = {};
+    // The request whose answer the sequence is waiting for. An answer of any
+    // other type is stale (its request was already answered, or timed out and
+    // the sequence moved on) and must not move the sequence.
+    static constexpr std::uint8_t kNothingAwaited = 0xFF;
+    std::uint8_t awaiting_ = kNothingAwaited;
 };
 
 }  // namespace dorvane

@@ -76,7 +76,7 @@ void AppHost::stepHesSend() {
             ports_.log->print(1, "SSTP - App Host : MSG HES TRS for device " DORVANE_NO "%u",
                               static_cast<unsigned>(currentIndex_));
             const std::uint8_t zero = 0;
-            frames_.sckSendRequest(table_[currentIndex_].address, kMsgHES, 0, &zero, 1);
+            sendRequestTo(table_[currentIndex_].address, kMsgHES, &zero, 1);
             startTimer(256 + jitter(32));
             step_ = kStepHesWait;
             return;
@@ -175,6 +175,7 @@ void AppHost::stepGwrSweep() {
         scrambler_.restart(seed_);
         scrambler_.scramble(payload + kGwrDataOffset, length);
     }
+    awaiting_ = kNothingAwaited;
     frames_.sckSendRequest(kBroadcastAddress, kMsgGWR, loadAddress & 0xFFFFFFu, payload,
                            static_cast<std::uint8_t>(length + kGwrDataOffset));
     startTimer(96 + jitter(12));
@@ -240,6 +241,7 @@ void AppHost::stepGwrResend() {
         scrambler_.restart(seed_);
         scrambler_.scramble(payload + kGwrDataOffset, length);
     }
+    awaiting_ = kNothingAwaited;
     frames_.sckSendRequest(kBroadcastAddress, kMsgGWR, loadAddress & 0xFFFFFFu, payload,
                            static_cast<std::uint8_t>(length + kGwrDataOffset));
     startTimer(96 + jitter(12));
@@ -255,7 +257,7 @@ void AppHost::stepHflHpdSend() {
             ports_.log->print(1, "SSTP - App Host : MSG HFL TRS asking for device " DORVANE_NO "%u",
                               static_cast<unsigned>(currentIndex_));
             const std::uint8_t zero = 0;
-            frames_.sckSendRequest(table_[currentIndex_].address, kMsgHFL, 0, &zero, 1);
+            sendRequestTo(table_[currentIndex_].address, kMsgHFL, &zero, 1);
             startTimer(512 + jitter(64));
             step_ = kStepHflHpdWait;
             return;
@@ -269,7 +271,7 @@ void AppHost::stepHflHpdSend() {
             const std::uint8_t bytes[4] = {
                 static_cast<std::uint8_t>(checksum), static_cast<std::uint8_t>(checksum >> 8),
                 static_cast<std::uint8_t>(checksum >> 16), static_cast<std::uint8_t>(checksum >> 24)};
-            frames_.sckSendRequest(table_[currentIndex_].address, kMsgHPD, 0, bytes, 4);
+            sendRequestTo(table_[currentIndex_].address, kMsgHPD, bytes, 4);
             startTimer(5120);
             step_ = kStepHflHpdWait;
             return;

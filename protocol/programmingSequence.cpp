@@ -84,6 +84,7 @@ void AppHost::stepPwrSend() {
         scrambler_.restart(seed_);
         scrambler_.scramble(payload, length);
     }
+    awaiting_ = kMsgPWR;
     frames_.sckSendRequest(table_[0].address, kMsgPWR, loadAddress & 0xFFFFFFu, payload, length);
     startTimer(256);
     step_ = kStepPwrWait;
@@ -122,7 +123,7 @@ void AppHost::stepPinSend() {
     }
     ports_.log->print(1, "SSTP - App Host : MSG PIN TRS for device " DORVANE_NO "%u", 0u);
     const std::uint8_t zero = 0;
-    frames_.sckSendRequest(table_[0].address, kMsgPIN, 0, &zero, 1);
+    sendRequestTo(table_[0].address, kMsgPIN, &zero, 1);
     startTimer(256);
     step_ = kStepPinWait;
 }

@@ -302,6 +302,23 @@ TEST_F(DownloadTest, DuplicateAnswerWhenTheIndexIsPastTheTableIsDropped) {
     EXPECT_TRUE(capture.contains("SSTP - App Host : MSG HER RCV from a device that is not being served - dropped"));
 }
 
+TEST_F(DownloadTest, StaleAnswerOfAnEarlierPhaseIsDropped) {
+    imageOfBlocks(3);
+    admitAndStart(1);
+    readyAll(*this, 1);
+    ASSERT_TRUE(cycleUntilSent());  // first GWR
+    capture.clear();
+    answer(0, kMsgHES, 2);  // the answer to a repeated HES, arriving in the sweep
+    answer(0, kMsgHER, 0);
+    EXPECT_EQ(capture.messages(), (std::vector<std::string>{
+                                      "SSTP - App Host : MSG HES RCV out of turn - dropped",
+                                      "SSTP - App Host : MSG HER RCV out of turn - dropped"}));
+    EXPECT_EQ(host->step(), AppHost::kStepGwrSweep);
+    int gwr = 1;
+    while (cycleUntilSent() && sent(link.frames.size() - 1).type == kMsgGWR) ++gwr;
+    EXPECT_EQ(gwr, 3);
+}
+
 TEST_F(DownloadTest, BlocksTooLongForAFrameAreRefusedNotOverrun) {
     imageOfBlocks(1, 200);
     admitAndStart(1);
