@@ -167,7 +167,7 @@ TEST_F(Dialogue, EscapeTiming) {
     EXPECT_LT(dongle.plusTimes[0] - start, 192.0 + 60.0);
     for (int i = 1; i < 3; ++i) {
         const double gap = dongle.plusTimes[i] - dongle.plusTimes[i - 1];
-        EXPECT_GE(gap, 96.0 - 1.0) << i;
+        EXPECT_GE(gap, 96.0 - 5.0) << i;  // arrival times carry the scheduler's jitter
         EXPECT_LT(gap, 96.0 + 60.0) << i;
     }
     // Each line ends with CR LF; the dialogue ends with "ATO" CR LF and CR LF.
