@@ -23,6 +23,10 @@ inline constexpr const char* kConfigCorruptedMessage =
 
 // Defaults of the keys that are not host settings.
 constexpr std::int32_t kDefaultTimeOut = 5;
+// SYSTEM/Serial Directory: the directory in which "COMn" names the dongle's
+// device node (a udev rule or a symbolic link puts it there).
+inline constexpr const char* kSerialDirectoryKey = "Serial Directory";
+inline constexpr const char* kDefaultSerialDirectory = "/dev";
 constexpr std::int32_t kDefaultUdpPort = 57000;
 constexpr std::int32_t kDefaultHttpPort = 56700;
 constexpr std::int32_t kDefaultSuccessRate = 100;

@@ -365,6 +365,10 @@ bool TFMain::loadAtShow() {
     std::copy(std::begin(start), std::end(start), settings_.hostAddress);
     applyHostAddressText(ini.readString("DEVICE", "ADDRESS", kDefaultHostAddressText), settings_.hostAddress);
     settings_.softwareFileUnJammed = ini.readBool("DEVICE", "Software File UnJammed", false);
+    // Where "COMn" names a device node, and the dongle's port of the last
+    // run: the start-up applies it, so the operator need not pick it again.
+    links_->setSerialDirectory(QString::fromLatin1(ini.readString("SYSTEM", kSerialDirectoryKey, kDefaultSerialDirectory).c_str()));
+    if (!loopbackMode_) cbFoTaPortList->setEditText(QString::fromLatin1(ini.readString("SYSTEM", "COM", "").c_str()));
     return true;
 }
 

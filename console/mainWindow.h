@@ -160,6 +160,8 @@ public:
 
     // The stack and the data the window owns.
     AppHost& appHost() { return *appHost_; }
+    IRandom& randomSource() { return random_; }
+    IClock& clockSource() { return *clock_; }
     EventLog& eventLog() { return log_; }
     IDeviceGrid& grid() { return *grid_; }
     DeviceGridModel& gridModel() { return *gridModel_; }

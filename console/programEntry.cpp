@@ -17,6 +17,7 @@
 
 #include "console/dialogs.h"
 #include "console/mainWindow.h"
+#include "console/realLinks.h"
 
 namespace dorvane::console {
 
@@ -116,7 +117,13 @@ int runProgram(int argc, char** argv) {
         environment.executableDirectory = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
         environment.arguments = QCoreApplication::arguments().mid(1);
         environment.dialogs = &dialogs;
+        // The links outlive the window: its shutdown still asks them for the
+        // serial port's name.
+        std::unique_ptr<RealLinks> links;
         TFMain FMain(environment);
+        links = std::make_unique<RealLinks>(FMain.randomSource(), FMain.clockSource());
+        links->attach(FMain);
+        FMain.setLinks(*links);
         dialogs.setParent(&FMain);
         // A service manager or a terminal stops the program: close the window
         // as its close box does (the shutdown runs), then leave every event

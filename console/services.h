@@ -107,6 +107,8 @@ public:
     virtual QString serialPortName() = 0;
     // The port probe behind the selection box.
     virtual QStringList probePorts() = 0;
+    // The directory in which a "COMn" name stands for a device node.
+    virtual void setSerialDirectory(const QString& /*directory*/) {}
 };
 
 // No links: frames go nowhere, the serial port never opens. The serial port
