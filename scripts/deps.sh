@@ -2,7 +2,7 @@
 # something is missing, so a prepared machine does not touch apt at all.
 DORVANE_BUILD_PACKAGES=(
   cmake g++ make
-  qt6-base-dev libqt6serialport6-dev
+  qt6-base-dev qt6-serialport-dev
   libboost-dev libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
