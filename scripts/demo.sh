@@ -62,6 +62,7 @@ echo
 build/release/tools/devsim/dorvane-devsim --devices 8 --product DEMO --version 1.0.0.0 \
   --image "$image" --run-time 3600 --hello-interval 2000 --quiet > "$demo/devsim-report.txt" &
 devsim=$!
+trap 'exit 130' INT TERM
 trap 'kill $devsim 2>/dev/null || true; wait $devsim 2>/dev/null || true; echo "Simulated devices:"; cat "$demo/devsim-report.txt"' EXIT
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
