@@ -1,4 +1,5 @@
 #include "console/hostConfiguration.h"
+#include "protocol/hexDigit.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,13 +10,6 @@
 namespace dorvane::console {
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 QString qtPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
@@ -40,8 +34,8 @@ void applyHostAddressText(const std::string& text, std::uint8_t address[8]) {
     if (text.size() < 2) return;
     std::size_t i = 2;
     for (int byte = 0; byte < 8 && i + 2 <= text.size(); ++byte, i += 2) {
-        const int high = hexDigit(text[i]);
-        const int low = hexDigit(text[i + 1]);
+        const int high = hexDigitValue(text[i]);
+        const int low = hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) return;
         address[byte] = static_cast<std::uint8_t>(high * 16 + low);
     }

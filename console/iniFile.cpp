@@ -1,4 +1,5 @@
 #include "console/iniFile.h"
+#include "protocol/hexDigit.h"
 
 #include <cstdio>
 
@@ -25,18 +26,11 @@ bool sameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool parseHex(std::string_view digits, std::int32_t& value) {
     if (digits.empty()) return false;
     std::uint64_t v = 0;
     for (char c : digits) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0) return false;
         v = v * 16 + static_cast<std::uint64_t>(d);
         if (v > 0xFFFFFFFFull) return false;

@@ -1,4 +1,5 @@
 #include "firmware/packageCodec.h"
+#include "protocol/hexDigit.h"
 
 #include <array>
 #include <cstdio>
@@ -20,13 +21,6 @@ constexpr std::array<bool, 256> makeTextSet() {
     return set;
 }
 constexpr std::array<bool, 256> kTextSet = makeTextSet();
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -70,7 +64,7 @@ bool parseHeaderText(std::string_view text, std::uint32_t& value) {
     if (text.size() != kHeaderLength) return false;
     std::uint32_t v = 0;
     for (char c : text) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0) return false;
         v = (v << 4) | static_cast<std::uint32_t>(d);
     }

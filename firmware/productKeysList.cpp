@@ -1,4 +1,5 @@
 #include "firmware/productKeysList.h"
+#include "protocol/hexDigit.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,22 +9,11 @@
 
 namespace dorvane::firmware {
 
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-}  // namespace
-
 void hexTextToBytes(const std::string& text, std::uint8_t* out, std::size_t size) {
     std::memset(out, 0, size);
     for (std::size_t i = 0; i < size && 2 * i + 1 < text.size(); ++i) {
-        const int high = hexDigit(text[2 * i]);
-        const int low = hexDigit(text[2 * i + 1]);
+        const int high = hexDigitValue(text[2 * i]);
+        const int low = hexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) return;
         out[i] = static_cast<std::uint8_t>((high << 4) | low);
     }

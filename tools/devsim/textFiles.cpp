@@ -1,4 +1,5 @@
 #include "tools/devsim/textFiles.h"
+#include "protocol/hexDigit.h"
 
 #include <cstdio>
 #include <fstream>
@@ -25,13 +26,6 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string lineError(std::size_t number, const char* what) {
@@ -48,8 +42,8 @@ bool hexField(const std::string& field, std::uint8_t* out, std::size_t size, con
     }
     if (digits.size() != 2 * size) return false;
     for (std::size_t i = 0; i < size; ++i) {
-        const int hi = hexDigit(digits[2 * i]);
-        const int lo = hexDigit(digits[2 * i + 1]);
+        const int hi = hexDigitValue(digits[2 * i]);
+        const int lo = hexDigitValue(digits[2 * i + 1]);
         if (hi < 0 || lo < 0) return false;
         out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
@@ -77,7 +71,7 @@ bool parseTiTxt(const std::string& text, std::vector<ImageBlock>& blocks, std::s
             std::uint64_t value = 0;
             std::size_t digits = 0;
             for (++i; i < line.size() && !isBlank(line[i]); ++i, ++digits) {
-                const int d = hexDigit(line[i]);
+                const int d = hexDigitValue(line[i]);
                 if (d < 0 || digits >= 8) {
                     error = lineError(n + 1, "bad address");
                     return false;
@@ -102,8 +96,8 @@ bool parseTiTxt(const std::string& text, std::vector<ImageBlock>& blocks, std::s
                 ++i;
                 continue;
             }
-            const int hi = hexDigit(line[i]);
-            const int lo = i + 1 < line.size() ? hexDigit(line[i + 1]) : -1;
+            const int hi = hexDigitValue(line[i]);
+            const int lo = i + 1 < line.size() ? hexDigitValue(line[i + 1]) : -1;
             if (hi < 0 || lo < 0) {
                 error = lineError(n + 1, "not a hexadecimal byte pair");
                 return false;
