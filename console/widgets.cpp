@@ -69,6 +69,17 @@ void PortComboBox::mousePressEvent(QMouseEvent* event) {
 
 bool PortComboBox::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lineEdit() && event->type() == QEvent::MouseButtonPress && isEnabled()) emit mouseDown();
+    // Return applies a typed name. The combo box activates an item itself
+    // only when the text names a listed item other than the current one; a
+    // typed name that is the current item or is not listed is applied here.
+    if (watched == lineEdit() && event->type() == QEvent::KeyPress && isEnabled()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const QString text = lineEdit()->text();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !text.isEmpty() &&
+            (findText(text) == -1 || itemText(currentIndex()) == text)) {
+            emit portChosen(text);
+        }
+    }
     return QComboBox::eventFilter(watched, event);
 }
 
