@@ -6,7 +6,52 @@
 
 namespace dorvane::firmware {
 
+namespace {
+
+// The longest run of digits in the text, leading zeros not counted.
+std::size_t longestNumber(std::string_view text) {
+    std::size_t longest = 0, run = 0;
+    bool significant = false;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            run = 0;
+            significant = false;
+        } else if (significant || c != '0') {
+            significant = true;
+            if (++run > longest) longest = run;
+        }
+    }
+    return longest;
+}
+
+// Whether a version or configuration number of the name would wrap in a
+// 32-bit conversion: the version numbers stand before the first "_", a C-type
+// configuration number after the first "." behind it.
+bool hasNumberTooLong(std::string_view name, bool configurationType) {
+    constexpr std::size_t kMaxDigits = 9;  // 999,999,999 < 2^32
+    const std::size_t underscore = name.find('_');
+    if (longestNumber(name.substr(0, underscore)) > kMaxDigits) return true;
+    if (!configurationType || underscore == std::string_view::npos) return false;
+    const std::size_t dot = name.find('.', underscore);
+    if (dot == std::string_view::npos) return false;
+    const std::string_view rest = name.substr(dot + 1);
+    return longestNumber(rest.substr(0, rest.find('.'))) > kMaxDigits;
+}
+
+// The patterns alone, without the check for numbers too long to convert.
+bool parseFields(std::string_view fileName, FileNameVersion& version);
+
+}  // namespace
+
 bool parseFirmwareFileName(std::string_view fileName, FileNameVersion& version) {
+    if (!parseFields(fileName, version)) return false;
+    version.numberTooLong = hasNumberTooLong(fileName, version.configurationType);
+    return true;
+}
+
+namespace {
+
+bool parseFields(std::string_view fileName, FileNameVersion& version) {
     const std::string name(fileName);
     unsigned major = 0, minor = 0, corrective = 0, configuration = 0;
     unsigned long build = 0, secondBuild = 0;
@@ -42,7 +87,10 @@ bool parseFirmwareFileName(std::string_view fileName, FileNameVersion& version) 
     return false;
 }
 
+}  // namespace
+
 bool versionFitsRecord(const FileNameVersion& version) {
+    if (version.numberTooLong) return false;
     if (version.major >= 100 || version.minor >= 100 || version.corrective >= 100) return false;
     if (version.build >= (1ul << 24)) return false;
     if (version.configurationType && version.configuration >= 0xFFFF) return false;

@@ -30,6 +30,9 @@ struct FileNameVersion {
     unsigned long build = 0;
     unsigned configuration = 0xFFFF;
     bool configurationType = false;  // read by a C-type pattern
+    // A number of ten or more significant digits: the scanner's 32-bit
+    // conversion wraps it to a small, wrong value, so it never fits.
+    bool numberTooLong = false;
 };
 
 // Applies the patterns in order to a file name without directory. False when

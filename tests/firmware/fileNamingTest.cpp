@@ -64,6 +64,9 @@ TEST(FileNaming, VersionPartsMustFitTheRecord) {
         {"C1.2.3.4_P.65534.qfwp", true},
         {"C1.2.3.4_P.65535.qfwp", false},  // would read as "no configuration"
         {"C1.2.3.4_P.65548.qfwp", false},  // would read as 12 in a 16-bit field
+        {"V4294967297.0.0.1_P.qfwp", false},  // wraps to 1 in the scanner's 32-bit conversion
+        {"C1.2.3.4_P.4294967308.qfwp", false},  // wraps to 12
+        {"V0000000000001.2.3.4_P123456789012.qfwp", true},  // leading zeros; digits in the product
     };
     for (const auto& c : cases) {
         FileNameVersion v;
